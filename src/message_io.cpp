@@ -178,14 +178,32 @@ void write_message(capnp::MessageBuilder& message, kj::OutputStream& output) {
   capnp::writeMessage(output, message);
 }
 
+namespace {
+
+// Appends what is written to a vector whose capacity is already reserved, so
+// every byte is copied exactly once, straight into its final place.
+class AppendingStream final : public kj::OutputStream {
+ public:
+  explicit AppendingStream(std::vector<std::uint8_t>& output) : output_(output) {}
+  void write(const void* buffer, size_t size) override {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    output_.insert(output_.end(), bytes, bytes + size);
+  }
+
+ private:
+  std::vector<std::uint8_t>& output_;
+};
+
+}  // namespace
+
 void append_message(capnp::MessageBuilder& message, std::vector<std::uint8_t>& output) {
   const auto segments = message.getSegmentsForOutput();
   const std::size_t bytes = capnp::computeSerializedSizeInWords(segments) * kWordBytes;
   const std::size_t old_size = output.size();
   if (bytes > output.max_size() - old_size) throw std::bad_alloc();
-  output.resize(old_size + bytes);
-  kj::ArrayOutputStream stream(kj::arrayPtr(output.data() + old_size, bytes));
-  capnp::writeMessage(stream, segments);
+  output.reserve(old_size + bytes);
+  AppendingStream stream(output);
+  capnp::writeMessage(stream, segments);  // cannot fail: the capacity is there
 }
 
 }  // namespace detail

@@ -24,13 +24,13 @@ inline void append(std::string& out, std::string_view text) { out += text; }
 inline void append(std::string& out, std::unsigned_integral auto value) {
   char digits[20];
   auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out.append(digits, end);
+  out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 inline void append(std::string& out, Hex hex) {
   char digits[16];
   auto end = std::to_chars(digits, digits + sizeof digits, hex.value, 16).ptr;
-  out.append(digits, end);
+  out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 template <class... Parts>

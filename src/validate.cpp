@@ -61,21 +61,19 @@ Result<void> check_segment(const TileImage& tile, const Segment& segment) {
   return {};
 }
 
+using Range = std::pair<std::uint32_t, std::uint32_t>;  // [start, end) of a segment
+
 // Non-empty segments of one tile must not share a byte; touching is fine.
-// `ranges` is scratch space reused across tiles.
-Result<void> check_no_overlap(const TileImage& tile,
-                              std::vector<std::pair<std::uint32_t, std::uint32_t>>& ranges) {
-  ranges.clear();
-  for (const auto& segment : tile.segments) {
-    // check_segment has already ruled out overflow of the end.
-    if (segment.memory_size != 0) ranges.emplace_back(segment.address, segment.address + segment.memory_size);
-  }
-  std::sort(ranges.begin(), ranges.end());
+// `ranges` holds the tile's non-empty segments, already checked not to wrap.
+Result<void> check_no_overlap(const TileImage& tile, std::vector<Range>& ranges) {
+  // Compilers emit segments in address order; sorting is needed only when
+  // they are not.
+  if (!std::is_sorted(ranges.begin(), ranges.end())) std::sort(ranges.begin(), ranges.end());
   const auto overlap = std::adjacent_find(ranges.begin(), ranges.end(),
-                                          [](const auto& a, const auto& b) { return a.second > b.first; });
+                                          [](const Range& a, const Range& b) { return a.second > b.first; });
   if (overlap != ranges.end()) {
-    const auto& first = *overlap;
-    const auto& second = *std::next(overlap);
+    const Range& first = *overlap;
+    const Range& second = *std::next(overlap);
     return invalid("overlapping segments on tile ", tile.physical_tile, ": 0x", Hex{first.first}, "..0x",
                    Hex{first.second}, " and 0x", Hex{second.first}, "..0x", Hex{second.second});
   }
@@ -86,13 +84,15 @@ Result<void> check_no_overlap(const TileImage& tile,
 // no more data than its size, and segments do not overlap. Collects the ids.
 Result<void> check_tiles(const std::vector<TileImage>& tiles, TileIds& ids) {
   ids.reserve(tiles.size());
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+  std::vector<Range> ranges;  // scratch space reused across tiles
   for (const auto& tile : tiles) {
     if (!ids.insert(tile.physical_tile).second) {
       return invalid("duplicate physical tile ", tile.physical_tile);
     }
+    ranges.clear();
     for (const auto& segment : tile.segments) {
       if (auto checked = check_segment(tile, segment); !checked) return checked;
+      if (segment.memory_size != 0) ranges.emplace_back(segment.address, segment.address + segment.memory_size);
     }
     if (auto checked = check_no_overlap(tile, ranges); !checked) return checked;
   }
