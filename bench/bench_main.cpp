@@ -220,7 +220,11 @@ MORVEX_PAIRED(read_span, W1, w1);
 MORVEX_PAIRED(read_span, W2, w2);
 MORVEX_PAIRED(read_stream, W1, w1);
 MORVEX_PAIRED(read_stream, W2, w2);
-BENCHMARK(validate_share)->Name("validate_share/W1")->UseManualTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(validate_share)
+    ->Name("validate_share/W1")
+    ->UseManualTime()
+    ->Iterations(kRounds)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(validate_growth)
     ->Name("validate_growth/W2")
     ->Arg(92)
@@ -228,14 +232,26 @@ BENCHMARK(validate_growth)
     ->Arg(1472)
     ->Complexity(benchmark::oNLogN)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(tile_images)->Name("tile_image_all/W1")->UseManualTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(tile_images)
+    ->Name("tile_image_all/W1")
+    ->UseManualTime()
+    ->Iterations(kRounds)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(profile_decoding)
     ->Name("profile_report/W3")
     ->UseManualTime()
     ->Iterations(kRounds)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(report_write)->Name("report_write/W3")->UseManualTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
-BENCHMARK(report_read)->Name("report_read_span/W3")->UseManualTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond);
+BENCHMARK(report_write)
+    ->Name("report_write/W3")
+    ->UseManualTime()
+    ->Iterations(kRounds)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(report_read)
+    ->Name("report_read_span/W3")
+    ->UseManualTime()
+    ->Iterations(kRounds)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace morvex_package::bench

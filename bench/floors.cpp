@@ -168,86 +168,111 @@ std::vector<std::uint8_t> serialize_exact(capnp::MessageBuilder& message) {
   return out;
 }
 
-void copy_text(OwnedValues& owned, capnp::Text::Reader text) { owned.texts.emplace_back(text.begin(), text.size()); }
+// The floor decoders copy every value into the same plain records the
+// library returns, lists sized exactly, with no checks of any kind.
+std::string copy_text(capnp::Text::Reader text) { return std::string(text.begin(), text.size()); }
 
-void copy_step(OwnedValues& owned, wire::Step::Reader step) {
-  owned.scalars += step.getLocalIndex() + step.getPhase() + step.getEpoch() + static_cast<unsigned>(step.getKind()) +
-                   step.getExchangeEventCycles();
-  copy_text(owned, step.getOperation());
-  copy_text(owned, step.getKernel());
-  for (const auto m : step.getMetadata()) {
-    copy_text(owned, m.getName());
-    copy_text(owned, m.getValue());
-  }
-  for (const auto a : step.getExchangeActivities()) {
-    owned.scalars += static_cast<unsigned>(a.getKind()) + a.getStartCycle() + a.getEndCycle();
-  }
+template <class List, class Decode>
+auto copy_list(List list, Decode decode) {
+  std::vector<decltype(decode(list[0]))> out;
+  out.reserve(list.size());
+  for (const auto element : list) out.push_back(decode(element));
+  return out;
 }
 
-void copy_bindings(OwnedValues& owned, capnp::List<wire::Binding>::Reader bindings) {
-  for (const auto b : bindings) {
-    copy_text(owned, b.getName());
-    copy_text(owned, b.getDtype());
-    for (const auto d : b.getShape()) owned.scalars += d;
-    for (const auto s : b.getSlices()) owned.scalars += s.getTile() + s.getTileAddress() + s.getFileOffset() + s.getSize();
-  }
+std::vector<std::uint32_t> copy_u32s(capnp::List<std::uint32_t>::Reader list) {
+  std::vector<std::uint32_t> out;
+  out.reserve(list.size());
+  for (const auto value : list) out.push_back(value);
+  return out;
 }
 
-// Room for every text and blob the message can hold (each takes at least a
-// word), so that collecting them never moves one: address space only.
-OwnedValues sized_for(std::span<const std::uint8_t> bytes) {
-  OwnedValues owned;
-  owned.texts.reserve(bytes.size() / sizeof(capnp::word));
-  owned.blobs.reserve(bytes.size() / sizeof(capnp::word));
-  return owned;
+ProfileStep copy_step(wire::Step::Reader step) {
+  return ProfileStep{
+      .local_index = step.getLocalIndex(),
+      .phase = step.getPhase(),
+      .epoch = step.getEpoch(),
+      .operation = copy_text(step.getOperation()),
+      .kind = static_cast<ProfileStepKind>(step.getKind()),
+      .kernel = copy_text(step.getKernel()),
+      .metadata = copy_list(step.getMetadata(),
+                            [](wire::Metadata::Reader m) {
+                              return ProfileMetadata{copy_text(m.getName()), copy_text(m.getValue())};
+                            }),
+      .exchange_activities = copy_list(step.getExchangeActivities(),
+                                       [](wire::ExchangeActivity::Reader a) {
+                                         return ProfileExchangeActivity{
+                                             static_cast<ProfileExchangeActivityKind>(a.getKind()),
+                                             a.getStartCycle(), a.getEndCycle()};
+                                       }),
+      .exchange_event_cycles = step.getExchangeEventCycles(),
+  };
 }
 
-OwnedValues copy_package(wire::Application::Reader root, OwnedValues owned) {
-  owned.scalars += root.getSchemaVersion() + root.getTileMemoryBase() + root.getTileMemorySize();
-  copy_text(owned, root.getCompilerVersion());
-  copy_text(owned, root.getTarget());
-  for (const auto tile : root.getTiles()) {
-    owned.scalars += tile.getPhysicalTile() + tile.getEntryPoint() + tile.getCommandAddress() +
-                     tile.getDiagnosticAddress();
-    for (const auto segment : tile.getSegments()) {
-      owned.scalars += segment.getAddress() + segment.getMemorySize() + segment.getFlags();
-      const auto data = segment.getData();
-      owned.blobs.emplace_back(data.begin(), data.end());
-    }
-  }
-  copy_bindings(owned, root.getInputs());
-  copy_bindings(owned, root.getOutputs());
-  copy_bindings(owned, root.getWeights());
+std::vector<Binding> copy_bindings(capnp::List<wire::Binding>::Reader bindings) {
+  return copy_list(bindings, [](wire::Binding::Reader b) {
+    return Binding{copy_text(b.getName()), copy_text(b.getDtype()), copy_u32s(b.getShape()),
+                   copy_list(b.getSlices(), [](wire::RegionSlice::Reader s) {
+                     return RegionSlice{s.getTile(), s.getTileAddress(), s.getFileOffset(), s.getSize()};
+                   })};
+  });
+}
+
+std::vector<HostSlice> copy_host_slices(capnp::List<wire::HostSlice>::Reader slices) {
+  return copy_list(slices, [](wire::HostSlice::Reader s) {
+    return HostSlice{s.getPage(), s.getPageOffset(), s.getFileOffset(), s.getSize()};
+  });
+}
+
+Application copy_package(wire::Application::Reader root) {
+  Application app;
+  app.compiler_version = copy_text(root.getCompilerVersion());
+  app.tiles = copy_list(root.getTiles(), [](wire::TileImage::Reader t) {
+    return TileImage{t.getPhysicalTile(), t.getEntryPoint(), t.getCommandAddress(), t.getDiagnosticAddress(),
+                     copy_list(t.getSegments(), [](wire::Segment::Reader s) {
+                       const auto data = s.getData();
+                       return Segment{s.getAddress(), s.getMemorySize(),
+                                      std::vector<std::uint8_t>(data.begin(), data.end()), s.getFlags()};
+                     })};
+  });
+  app.inputs = copy_bindings(root.getInputs());
+  app.outputs = copy_bindings(root.getOutputs());
+  app.weights = copy_bindings(root.getWeights());
   const auto exchange = root.getHostExchange();
-  owned.scalars += exchange.getStartupMark() + exchange.getCommandPage() + exchange.getCommandOffset();
-  for (const auto p : exchange.getPages()) owned.scalars += p.getIndex() + p.getSize();
-  for (const auto a : exchange.getAttachOrder()) owned.scalars += a;
-  for (const auto call : exchange.getCalls()) {
-    copy_text(owned, call.getName());
-    owned.scalars += call.getCommand() + call.getPhases() + call.getInvocations();
-    for (const auto s : call.getInputs()) owned.scalars += s.getPage() + s.getPageOffset() + s.getSize();
-    for (const auto s : call.getOutputs()) owned.scalars += s.getPage() + s.getPageOffset() + s.getSize();
-    for (const auto e : call.getInputBatchEnds()) owned.scalars += e;
-    for (const auto e : call.getOutputBatchEnds()) owned.scalars += e;
-  }
-  for (const auto e : root.getEntryPoints()) {
-    copy_text(owned, e.getName());
-    owned.scalars += e.getCommand() + e.getExternalSyncs();
-  }
-  for (const auto w : root.getDeviceConfigWrites()) owned.scalars += w.getOffset() + w.getValue();
-  for (const auto plan : root.getProfileTiles()) {
-    owned.scalars += plan.getPhysicalTile();
-    for (const auto step : plan.getSteps()) copy_step(owned, step);
-  }
-  for (const auto s : root.getDebugSymbols()) {
-    copy_text(owned, s.getName());
-    owned.scalars += s.getAddress();
-  }
-  for (const auto r : root.getDebugRegions()) {
-    owned.scalars += r.getPhysicalTile() + r.getAddress() + r.getSize();
-    copy_text(owned, r.getName());
-  }
-  return owned;
+  app.host_exchange = HostExchange{exchange.getStartupMark(),
+                                   exchange.getCommandPage(),
+                                   exchange.getCommandOffset(),
+                                   copy_list(exchange.getPages(),
+                                             [](wire::HostPage::Reader p) {
+                                               return HostPage{p.getIndex(), p.getSize()};
+                                             }),
+                                   copy_u32s(exchange.getAttachOrder()),
+                                   copy_list(exchange.getCalls(), [](wire::HostCall::Reader c) {
+                                     return HostCall{copy_text(c.getName()),
+                                                     c.getCommand(),
+                                                     c.getPhases(),
+                                                     copy_host_slices(c.getInputs()),
+                                                     copy_host_slices(c.getOutputs()),
+                                                     c.getInvocations(),
+                                                     copy_u32s(c.getInputBatchEnds()),
+                                                     copy_u32s(c.getOutputBatchEnds())};
+                                   })};
+  app.entry_points = copy_list(root.getEntryPoints(), [](wire::EntryPoint::Reader e) {
+    return EntryPoint{copy_text(e.getName()), e.getCommand(), e.getExternalSyncs()};
+  });
+  app.device_config_writes = copy_list(root.getDeviceConfigWrites(), [](wire::DeviceConfigWrite::Reader w) {
+    return DeviceConfigWrite{w.getOffset(), w.getValue()};
+  });
+  app.profile_tiles = copy_list(root.getProfileTiles(), [](wire::TileProfilePlan::Reader p) {
+    return TileProfilePlan{p.getPhysicalTile(), copy_list(p.getSteps(), copy_step)};
+  });
+  app.debug_symbols = copy_list(root.getDebugSymbols(), [](wire::DebugSymbol::Reader d) {
+    return DebugSymbol{copy_text(d.getName()), d.getAddress()};
+  });
+  app.debug_regions = copy_list(root.getDebugRegions(), [](wire::DebugRegion::Reader d) {
+    return DebugRegion{d.getPhysicalTile(), d.getAddress(), d.getSize(), copy_text(d.getName())};
+  });
+  return app;
 }
 
 kj::ArrayPtr<const capnp::word> as_words(std::span<const std::uint8_t> bytes) {
@@ -282,30 +307,26 @@ std::vector<std::uint8_t> raw_write_report(const ProfileReport& report) {
   return serialize_exact(message);
 }
 
-OwnedValues raw_read_package_flat(std::span<const std::uint8_t> bytes) {
+Application raw_read_package_flat(std::span<const std::uint8_t> bytes) {
   capnp::FlatArrayMessageReader reader(as_words(bytes), unlimited());
-  return copy_package(reader.getRoot<wire::Application>(), sized_for(bytes));
+  return copy_package(reader.getRoot<wire::Application>());
 }
 
-OwnedValues raw_read_package_stream(std::span<const std::uint8_t> bytes) {
+Application raw_read_package_stream(std::span<const std::uint8_t> bytes) {
   kj::ArrayInputStream input(kj::ArrayPtr<const kj::byte>(bytes.data(), bytes.size()));
   capnp::InputStreamMessageReader reader(input, unlimited());
-  return copy_package(reader.getRoot<wire::Application>(), sized_for(bytes));
+  return copy_package(reader.getRoot<wire::Application>());
 }
 
-OwnedValues raw_read_report_flat(std::span<const std::uint8_t> bytes) {
+ProfileReport raw_read_report_flat(std::span<const std::uint8_t> bytes) {
   capnp::FlatArrayMessageReader reader(as_words(bytes), unlimited());
-  OwnedValues owned = sized_for(bytes);
   const auto root = reader.getRoot<wire::Profile>();
-  owned.scalars += root.getSchemaVersion() + root.getClockHz();
-  for (const auto tile : root.getTiles()) {
-    owned.scalars += tile.getPhysicalTile();
-    for (const auto sample : tile.getSamples()) {
-      copy_step(owned, sample.getStep());
-      owned.scalars += sample.getStartCycle() + sample.getEndCycle();
-    }
-  }
-  return owned;
+  return ProfileReport{root.getClockHz(), copy_list(root.getTiles(), [](wire::TileProfile::Reader t) {
+                         return TileProfile{
+                             t.getPhysicalTile(), copy_list(t.getSamples(), [](wire::CycleSample::Reader c) {
+                               return CycleSample{copy_step(c.getStep()), c.getStartCycle(), c.getEndCycle()};
+                             })};
+                       })};
 }
 
 std::vector<std::vector<std::uint8_t>> plain_tile_copies(const Application& app) {
@@ -319,7 +340,8 @@ std::vector<std::vector<std::uint8_t>> plain_tile_copies(const Application& app)
       end = std::max(end, s.address + s.memory_size);
     }
     auto& image = images.emplace_back(end - base);
-    for (const auto& s : tile.segments) std::memcpy(image.data() + (s.address - base), s.data.data(), s.data.size());
+    for (const auto& s : tile.segments)
+      std::memcpy(image.data() + (s.address - base), s.data.data(), s.data.size());
   }
   return images;
 }

@@ -13,23 +13,16 @@
 
 namespace morvex_package::bench {
 
-// Everything a floor reader copies out of a message: every text and blob,
-// owned.
-struct OwnedValues {
-  std::vector<std::string> texts;
-  std::vector<std::vector<std::uint8_t>> blobs;
-  std::uint64_t scalars = 0;  // folded, so reading them is not optimised away
-};
-
 // Builds the package's message with typed builders and writes it into a
 // vector reserved to the exact size.
 std::vector<std::uint8_t> raw_write_package(const Application& app);
 std::vector<std::uint8_t> raw_write_report(const ProfileReport& report);
 
-// Reads a package or report message and copies every text and blob.
-OwnedValues raw_read_package_flat(std::span<const std::uint8_t> bytes);
-OwnedValues raw_read_package_stream(std::span<const std::uint8_t> bytes);
-OwnedValues raw_read_report_flat(std::span<const std::uint8_t> bytes);
+// Reads a package or report message and copies every value into plain
+// records, without checking anything.
+Application raw_read_package_flat(std::span<const std::uint8_t> bytes);
+Application raw_read_package_stream(std::span<const std::uint8_t> bytes);
+ProfileReport raw_read_report_flat(std::span<const std::uint8_t> bytes);
 
 // Copies every tile's segment bytes into a fresh buffer per tile.
 std::vector<std::vector<std::uint8_t>> plain_tile_copies(const Application& app);

@@ -56,7 +56,8 @@ HostExchange device_host_exchange() {
   for (std::uint32_t c = 0; c < 8; ++c) {
     HostCall call{.name = "call." + std::to_string(c), .command = c + 1, .phases = 2, .invocations = 1};
     for (std::uint32_t i = 0; i < 4; ++i) {
-      call.inputs.push_back({.page = 1 + c, .page_offset = i * 4096ull, .file_offset = i * 4096ull, .size = 4096});
+      call.inputs.push_back(
+          {.page = 1 + c, .page_offset = i * 4096ull, .file_offset = i * 4096ull, .size = 4096});
     }
     call.outputs.push_back({.page = 9 + (c % 7), .page_offset = c * 8192ull, .file_offset = 0, .size = 8192});
     call.input_batch_ends = {2, 4};
@@ -88,8 +89,11 @@ Application device_scale_package() {
   app.tiles.reserve(kDeviceTiles);
   const std::vector<ProfileStep> steps = planned_steps(100);
   for (std::uint32_t tile = 0; tile < kDeviceTiles; ++tile) {
-    TileImage image{.physical_tile = tile, .entry_point = 0x4C000, .command_address = 0x4C100,
-                    .diagnostic_address = 0x4C200, .segments = {}};
+    TileImage image{.physical_tile = tile,
+                    .entry_point = 0x4C000,
+                    .command_address = 0x4C100,
+                    .diagnostic_address = 0x4C200,
+                    .segments = {}};
     for (std::uint32_t s = 0; s < 4; ++s) {
       image.segments.push_back({.address = 0x4C000 + s * 0x8000,
                                 .memory_size = kSegmentBytes,
@@ -118,7 +122,8 @@ Application record_heavy_package(std::uint32_t tiles) {
     TileImage image{.physical_tile = tile, .entry_point = 0x4C000, .segments = {}};
     image.segments.reserve(256);
     for (std::uint32_t s = 0; s < 256; ++s) {
-      image.segments.push_back({.address = 0x4C000 + s * 0x80, .memory_size = 64, .data = pattern(64, s), .flags = 0});
+      image.segments.push_back(
+          {.address = 0x4C000 + s * 0x80, .memory_size = 64, .data = pattern(64, s), .flags = 0});
     }
     app.tiles.push_back(std::move(image));
   }
@@ -131,11 +136,11 @@ ProfileWorkload profile_workload() {
   constexpr std::uint64_t kSliceBytes = (kSteps + 1) * 4;
   ProfileWorkload w;
   w.prefix_bytes = kPrefixBytes;
-  w.package.outputs.push_back(Binding{.name = "prefix",
-                                      .dtype = "u8",
-                                      .shape = {kPrefixBytes},
-                                      .slices = {{.tile = 0, .tile_address = 0x4C000, .file_offset = 0,
-                                                  .size = kPrefixBytes}}});
+  w.package.outputs.push_back(
+      Binding{.name = "prefix",
+              .dtype = "u8",
+              .shape = {kPrefixBytes},
+              .slices = {{.tile = 0, .tile_address = 0x4C000, .file_offset = 0, .size = kPrefixBytes}}});
   Binding cycles{.name = "profile.cycles", .dtype = "u32", .shape = {}, .slices = {}};
   w.runtime_output.assign(kPrefixBytes, 0xA5);
   w.runtime_output.reserve(kPrefixBytes + kDeviceTiles * kSliceBytes);
@@ -145,7 +150,8 @@ ProfileWorkload profile_workload() {
         {.tile = tile, .tile_address = 0x4C100, .file_offset = tile * kSliceBytes, .size = kSliceBytes});
     std::uint32_t counter = 0xFFFF0000u + tile;  // wraps within the run
     for (std::uint32_t i = 0; i <= kSteps; ++i, counter += 97 + i % 13) {
-      for (int shift = 0; shift < 32; shift += 8) w.runtime_output.push_back(static_cast<std::uint8_t>(counter >> shift));
+      for (int shift = 0; shift < 32; shift += 8)
+        w.runtime_output.push_back(static_cast<std::uint8_t>(counter >> shift));
     }
     w.package.profile_tiles.push_back({.physical_tile = tile, .steps = steps});
   }

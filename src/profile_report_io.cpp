@@ -51,14 +51,14 @@ Result<void> write_report(const ProfileReport& report, Sink sink) {
   });
 }
 
-TileProfile read_tile_profile(wire::TileProfile::Reader in) {
+constexpr auto read_tile_profile = [](wire::TileProfile::Reader in) {
   auto samples = read_list(in.getSamples(), [](wire::CycleSample::Reader sample) {
     return CycleSample{.step = detail::decode_step(sample.getStep()),
                        .start_cycle = sample.getStartCycle(),
                        .end_cycle = sample.getEndCycle()};
   });
   return TileProfile{.physical_tile = in.getPhysicalTile(), .samples = std::move(samples)};
-}
+};
 
 Result<ProfileReport> decode_report(wire::Profile::Reader root) {
   const std::uint32_t version = root.getSchemaVersion();

@@ -21,12 +21,14 @@ using detail::read_scalars;
 using detail::read_text;
 using diagnostics::Level;
 
-Segment read_segment(wire::Segment::Reader in) {
+// Element decoders are closures rather than functions so that the list
+// loops they are handed to can inline them.
+constexpr auto read_segment = [](wire::Segment::Reader in) {
   return Segment{.address = in.getAddress(),
                  .memory_size = in.getMemorySize(),
                  .data = read_data(in.getData()),
                  .flags = in.getFlags()};
-}
+};
 
 std::vector<TileImage> read_tiles(capnp::List<wire::TileImage>::Reader tiles) {
   return read_list(tiles, [](wire::TileImage::Reader in) {
@@ -38,12 +40,12 @@ std::vector<TileImage> read_tiles(capnp::List<wire::TileImage>::Reader tiles) {
   });
 }
 
-RegionSlice read_region_slice(wire::RegionSlice::Reader in) {
+constexpr auto read_region_slice = [](wire::RegionSlice::Reader in) {
   return RegionSlice{.tile = in.getTile(),
                      .tile_address = in.getTileAddress(),
                      .file_offset = in.getFileOffset(),
                      .size = in.getSize()};
-}
+};
 
 std::vector<Binding> read_bindings(capnp::List<wire::Binding>::Reader bindings) {
   return read_list(bindings, [](wire::Binding::Reader in) {
@@ -64,7 +66,7 @@ std::vector<HostSlice> read_host_slices(capnp::List<wire::HostSlice>::Reader sli
 }
 
 // Read in declaration order: the slice lists before the batch-end lists.
-HostCall read_host_call(wire::HostCall::Reader in) {
+constexpr auto read_host_call = [](wire::HostCall::Reader in) {
   return HostCall{.name = read_text(in.getName()),
                   .command = in.getCommand(),
                   .phases = in.getPhases(),
@@ -73,7 +75,7 @@ HostCall read_host_call(wire::HostCall::Reader in) {
                   .invocations = in.getInvocations(),
                   .input_batch_ends = read_scalars<std::uint32_t>(in.getInputBatchEnds()),
                   .output_batch_ends = read_scalars<std::uint32_t>(in.getOutputBatchEnds())};
-}
+};
 
 HostExchange read_host_exchange(wire::HostExchange::Reader in) {
   return HostExchange{.startup_mark = in.getStartupMark(),
@@ -89,8 +91,9 @@ HostExchange read_host_exchange(wire::HostExchange::Reader in) {
 
 std::vector<TileProfilePlan> read_profile_tiles(capnp::List<wire::TileProfilePlan>::Reader plans) {
   return read_list(plans, [](wire::TileProfilePlan::Reader in) {
-    return TileProfilePlan{.physical_tile = in.getPhysicalTile(),
-                           .steps = read_list(in.getSteps(), detail::decode_step)};
+    return TileProfilePlan{
+        .physical_tile = in.getPhysicalTile(),
+        .steps = read_list(in.getSteps(), [](wire::Step::Reader step) { return detail::decode_step(step); })};
   });
 }
 

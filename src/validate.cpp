@@ -92,7 +92,8 @@ Result<void> check_tiles(const std::vector<TileImage>& tiles, TileIds& ids) {
     ranges.clear();
     for (const auto& segment : tile.segments) {
       if (auto checked = check_segment(tile, segment); !checked) return checked;
-      if (segment.memory_size != 0) ranges.emplace_back(segment.address, segment.address + segment.memory_size);
+      if (segment.memory_size != 0)
+        ranges.emplace_back(segment.address, segment.address + segment.memory_size);
     }
     if (auto checked = check_no_overlap(tile, ranges); !checked) return checked;
   }
