@@ -28,8 +28,10 @@ namespace {
 
 constexpr std::size_t kWordBytes = sizeof(capnp::word);
 // Memory for a streamed message is first taken up to this size and then
-// grows as bytes arrive, so a table claiming gigabytes costs little.
-constexpr std::size_t kFirstStreamChunkBytes = std::size_t{64} << 20;
+// doubles each time the bytes received fill it, so it never exceeds twice
+// what has arrived (or this first size): a table claiming gigabytes, or
+// megabytes, costs next to nothing until the bytes come.
+constexpr std::size_t kFirstStreamChunkBytes = std::size_t{64} << 10;
 
 std::uint32_t load_u32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |

@@ -13,6 +13,7 @@
 namespace morvex_package {
 namespace {
 
+using testing::any;
 using testing::invalid;
 using testing::ok;
 using testing::stored;
@@ -22,12 +23,6 @@ capnp::Text::Reader raw_text(const char* bytes) { return capnp::Text::Reader(byt
 
 PackageError utf8(std::size_t valid_up_to, std::optional<std::size_t> error_len) {
   return PackageError::Utf8{valid_up_to, error_len};
-}
-
-// The untyped view of a struct, for writing what its schema would not allow.
-template <class Builder>
-capnp::AnyStruct::Builder any(Builder builder) {
-  return capnp::AnyStruct::Builder(kj::mv(builder));
 }
 
 bool is_capnp(const PackageError& error) { return error.get_if<PackageError::Capnp>() != nullptr; }

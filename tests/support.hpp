@@ -98,6 +98,12 @@ std::vector<std::uint8_t> rewrite(const std::vector<std::uint8_t>& bytes, Mutate
   return std::vector<std::uint8_t>(flat_bytes.begin(), flat_bytes.end());
 }
 
+// The untyped view of a struct, for writing what its schema would not allow.
+template <class Builder>
+capnp::AnyStruct::Builder any(Builder builder) {
+  return capnp::AnyStruct::Builder(kj::mv(builder));
+}
+
 // The stored bytes of a package that must be writable.
 inline std::vector<std::uint8_t> stored(const Application& app) {
   std::vector<std::uint8_t> bytes;
