@@ -174,11 +174,11 @@ Problem check_profile_input(std::span<const std::uint8_t> input) {
 
 std::vector<std::uint8_t> frame_profile_input(std::span<const std::uint8_t> package,
                                               std::span<const std::uint8_t> output) {
-  std::vector<std::uint8_t> input;
+  std::vector<std::uint8_t> input(4 + package.size() + output.size());
   const auto size = static_cast<std::uint32_t>(package.size());
-  for (int shift = 0; shift < 32; shift += 8) input.push_back(static_cast<std::uint8_t>(size >> shift));
-  input.insert(input.end(), package.begin(), package.end());
-  input.insert(input.end(), output.begin(), output.end());
+  for (int i = 0; i < 4; ++i) input[i] = static_cast<std::uint8_t>(size >> (8 * i));
+  std::copy(package.begin(), package.end(), input.begin() + 4);
+  std::copy(output.begin(), output.end(), input.begin() + 4 + static_cast<std::ptrdiff_t>(package.size()));
   return input;
 }
 

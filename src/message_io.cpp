@@ -99,9 +99,7 @@ capnp::ReaderOptions bounded_reader_options(std::uint64_t message_words) {
   return options;
 }
 
-void ReceivedMessage::FreeDeleter::operator()(void* p) const noexcept { std::free(p); }
-
-ReceivedMessage::ReceivedMessage(Storage storage, std::vector<kj::ArrayPtr<const capnp::word>> segments)
+ReceivedMessage::ReceivedMessage(WordBuffer storage, std::vector<kj::ArrayPtr<const capnp::word>> segments)
     : storage_(std::move(storage)), segments_(std::move(segments)) {
   std::uint64_t words = 0;
   for (const auto& segment : segments_) words += segment.size();
@@ -120,13 +118,12 @@ std::unique_ptr<ReceivedMessage> ReceivedMessage::from_bytes(std::span<const std
 
   const auto message_bytes = static_cast<std::size_t>(table.message_bytes());
   const std::uint8_t* message = input.data();
-  Storage storage;
+  WordBuffer storage;
   if (reinterpret_cast<std::uintptr_t>(message) % alignof(capnp::word) != 0) {
     // Words must be aligned: take one aligned copy of the message alone.
-    storage.reset(static_cast<capnp::word*>(std::malloc(std::max<std::size_t>(message_bytes, 1))));
-    if (!storage) throw std::bad_alloc();
-    std::memcpy(storage.get(), message, message_bytes);
-    message = reinterpret_cast<const std::uint8_t*>(storage.get());
+    storage = WordBuffer(message_bytes);
+    std::memcpy(storage.bytes(), message, message_bytes);
+    message = storage.bytes();
   }
   auto segments = carve_segments(table, reinterpret_cast<const capnp::word*>(message + table.table_bytes));
   return std::unique_ptr<ReceivedMessage>(new ReceivedMessage(std::move(storage), std::move(segments)));
@@ -141,29 +138,21 @@ std::unique_ptr<ReceivedMessage> ReceivedMessage::from_stream(kj::InputStream& i
   read_exactly(input, table_bytes.data() + kWordBytes, table_bytes.size() - kWordBytes, "segment table");
   const SegmentTable table = parse_table(table_bytes.data(), count);
 
-  // Read the body into memory that grows with what arrives. Large blocks
-  // come from the system allocator's mapped pages, where growing by
-  // realloc remaps instead of copying.
+  // Read the body into memory that doubles only once the bytes received
+  // fill it; growing it copies nothing once it is large.
   const std::uint64_t body_bytes = table.body_words * kWordBytes;
   if (body_bytes > std::numeric_limits<std::size_t>::max()) fail_capnp("message is too large");
   const auto total = static_cast<std::size_t>(body_bytes);
-  std::size_t capacity = std::min(total, kFirstStreamChunkBytes);
-  Storage storage(static_cast<capnp::word*>(std::malloc(std::max<std::size_t>(capacity, 1))));
-  if (!storage) throw std::bad_alloc();
+  WordBuffer storage(std::min(total, kFirstStreamChunkBytes));
   std::size_t filled = 0;
   while (filled < total) {
-    if (filled == capacity) {
-      capacity = total - capacity < capacity ? total : capacity * 2;
-      void* grown = std::realloc(storage.get(), capacity);
-      if (!grown) throw std::bad_alloc();
-      (void)storage.release();
-      storage.reset(static_cast<capnp::word*>(grown));
+    if (filled == storage.capacity()) {
+      storage.grow(total - filled < filled ? total : filled * 2);
     }
-    auto* at = reinterpret_cast<std::uint8_t*>(storage.get()) + filled;
-    read_exactly(input, at, capacity - filled, "segment data");
-    filled = capacity;
+    read_exactly(input, storage.bytes() + filled, storage.capacity() - filled, "segment data");
+    filled = storage.capacity();
   }
-  auto segments = carve_segments(table, storage.get());
+  auto segments = carve_segments(table, storage.words());
   return std::unique_ptr<ReceivedMessage>(new ReceivedMessage(std::move(storage), std::move(segments)));
 }
 

@@ -23,6 +23,8 @@
 #include <capnp/message.h>
 #include <kj/io.h>
 
+#include "word_buffer.hpp"
+
 namespace morvex_package::detail {
 
 inline constexpr std::uint64_t kWorkPerWord = 2;
@@ -48,14 +50,9 @@ class ReceivedMessage {
   }
 
  private:
-  struct FreeDeleter {
-    void operator()(void* p) const noexcept;
-  };
-  using Storage = std::unique_ptr<capnp::word, FreeDeleter>;
+  ReceivedMessage(WordBuffer storage, std::vector<kj::ArrayPtr<const capnp::word>> segments);
 
-  ReceivedMessage(Storage storage, std::vector<kj::ArrayPtr<const capnp::word>> segments);
-
-  Storage storage_;  // empty when the message is read in place
+  WordBuffer storage_;  // empty when the message is read in place
   std::vector<kj::ArrayPtr<const capnp::word>> segments_;
   std::optional<capnp::SegmentArrayMessageReader> reader_;
 };
