@@ -27,11 +27,14 @@ namespace detail {
 namespace {
 
 constexpr std::size_t kWordBytes = sizeof(capnp::word);
-// Memory for a streamed message is first taken up to this size and then
-// doubles each time the bytes received fill it, so it never exceeds twice
-// what has arrived (or this first size): a table claiming gigabytes, or
-// megabytes, costs next to nothing until the bytes come.
-constexpr std::size_t kFirstStreamChunkBytes = std::size_t{64} << 10;
+// A streamed message claiming up to this many bytes gets them at once from
+// the allocator, which may recycle memory it already has (no larger block
+// is ever recycled by the system allocator). A larger one gets mapped pages
+// that start at kFirstMappedBytes and double only once the bytes received
+// fill them: a table claiming gigabytes costs next to nothing until the
+// bytes come.
+constexpr std::size_t kWholeClaimBytes = std::size_t{32} << 20;
+constexpr std::size_t kFirstMappedBytes = std::size_t{1} << 20;
 
 std::uint32_t load_u32(const std::uint8_t* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -121,7 +124,7 @@ std::unique_ptr<ReceivedMessage> ReceivedMessage::from_bytes(std::span<const std
   WordBuffer storage;
   if (reinterpret_cast<std::uintptr_t>(message) % alignof(capnp::word) != 0) {
     // Words must be aligned: take one aligned copy of the message alone.
-    storage = WordBuffer(message_bytes);
+    storage = WordBuffer::allocated(message_bytes);
     std::memcpy(storage.bytes(), message, message_bytes);
     message = storage.bytes();
   }
@@ -138,12 +141,11 @@ std::unique_ptr<ReceivedMessage> ReceivedMessage::from_stream(kj::InputStream& i
   read_exactly(input, table_bytes.data() + kWordBytes, table_bytes.size() - kWordBytes, "segment table");
   const SegmentTable table = parse_table(table_bytes.data(), count);
 
-  // Read the body into memory that doubles only once the bytes received
-  // fill it; growing it copies nothing once it is large.
   const std::uint64_t body_bytes = table.body_words * kWordBytes;
   if (body_bytes > std::numeric_limits<std::size_t>::max()) fail_capnp("message is too large");
   const auto total = static_cast<std::size_t>(body_bytes);
-  WordBuffer storage(std::min(total, kFirstStreamChunkBytes));
+  WordBuffer storage =
+      total <= kWholeClaimBytes ? WordBuffer::allocated(total) : WordBuffer::mapped(kFirstMappedBytes);
   std::size_t filled = 0;
   while (filled < total) {
     if (filled == storage.capacity()) {

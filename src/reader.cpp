@@ -10,6 +10,7 @@
 #include "message_io.hpp"
 #include "step_codec.hpp"
 #include "text_format.hpp"
+#include "validation.hpp"
 #include "wire_values.hpp"
 
 namespace morvex_package {
@@ -30,13 +31,17 @@ constexpr auto read_segment = [](wire::Segment::Reader in) {
                  .flags = in.getFlags()};
 };
 
-std::vector<TileImage> read_tiles(capnp::List<wire::TileImage>::Reader tiles) {
-  return read_list(tiles, [](wire::TileImage::Reader in) {
-    return TileImage{.physical_tile = in.getPhysicalTile(),
-                     .entry_point = in.getEntryPoint(),
-                     .command_address = in.getCommandAddress(),
-                     .diagnostic_address = in.getDiagnosticAddress(),
-                     .segments = read_list(in.getSegments(), read_segment)};
+// Each tile goes through the tile rules as soon as it is decoded.
+std::vector<TileImage> read_tiles(capnp::List<wire::TileImage>::Reader tiles, detail::TileChecks& checks) {
+  checks.reserve(tiles.size());
+  return read_list(tiles, [&](wire::TileImage::Reader in) {
+    TileImage tile{.physical_tile = in.getPhysicalTile(),
+                   .entry_point = in.getEntryPoint(),
+                   .command_address = in.getCommandAddress(),
+                   .diagnostic_address = in.getDiagnosticAddress(),
+                   .segments = read_list(in.getSegments(), read_segment)};
+    checks.check(tile);
+    return tile;
   });
 }
 
@@ -107,8 +112,9 @@ bool header_matches(wire::Application::Reader root) {
 Result<Application> decode_package(wire::Application::Reader root) {
   if (!header_matches(root)) return detail::invalid("incompatible package header");
   Application app;
+  detail::TileChecks tile_checks;
   app.compiler_version = read_text(root.getCompilerVersion());
-  app.tiles = read_tiles(root.getTiles());
+  app.tiles = read_tiles(root.getTiles(), tile_checks);
   app.inputs = read_bindings(root.getInputs());
   app.outputs = read_bindings(root.getOutputs());
   app.weights = read_bindings(root.getWeights());
@@ -130,7 +136,7 @@ Result<Application> decode_package(wire::Application::Reader root) {
                        .size = in.getSize(),
                        .name = read_text(in.getName())};
   });
-  if (auto valid = app.validate(); !valid) return tl::unexpected(valid.error());
+  if (auto valid = detail::validate_package(app, tile_checks); !valid) return tl::unexpected(valid.error());
   return app;
 }
 

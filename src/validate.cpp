@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <iterator>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,6 +16,7 @@
 #include "checked_math.hpp"
 #include "failure.hpp"
 #include "text_format.hpp"
+#include "validation.hpp"
 
 namespace morvex_package {
 namespace {
@@ -25,7 +27,8 @@ using detail::invalid;
 constexpr std::uint32_t kWindowEnd = TILE_MEMORY_BASE + TILE_MEMORY_SIZE;  // exclusive
 constexpr std::uint32_t kUntiedDebugTile = std::numeric_limits<std::uint32_t>::max();
 
-using TileIds = std::unordered_set<std::uint32_t>;
+using TileIds = detail::TileChecks::TileIds;
+using Range = detail::TileChecks::Range;
 using PageTable = std::unordered_map<std::uint32_t, std::uint64_t>;  // index -> size
 
 bool in_window(std::uint32_t start, std::uint32_t end) {
@@ -61,42 +64,45 @@ Result<void> check_segment(const TileImage& tile, const Segment& segment) {
   return {};
 }
 
-using Range = std::pair<std::uint32_t, std::uint32_t>;  // [start, end) of a segment
+Result<void> overlap_error(const TileImage& tile, const Range& first, const Range& second) {
+  return invalid("overlapping segments on tile ", tile.physical_tile, ": 0x", Hex{first.first}, "..0x",
+                 Hex{first.second}, " and 0x", Hex{second.first}, "..0x", Hex{second.second});
+}
 
-// Non-empty segments of one tile must not share a byte; touching is fine.
-// `ranges` holds the tile's non-empty segments, already checked not to wrap.
-Result<void> check_no_overlap(const TileImage& tile, std::vector<Range>& ranges) {
-  // Compilers emit segments in address order; sorting is needed only when
-  // they are not.
-  if (!std::is_sorted(ranges.begin(), ranges.end())) std::sort(ranges.begin(), ranges.end());
+// The overlap check for segments in any order: sort the non-empty ranges
+// by start, then end, and compare neighbours. Touching is fine.
+Result<void> check_no_overlap_sorted(const TileImage& tile, std::vector<Range>& ranges) {
+  ranges.clear();
+  for (const auto& segment : tile.segments) {
+    if (segment.memory_size != 0) ranges.emplace_back(segment.address, segment.address + segment.memory_size);
+  }
+  std::sort(ranges.begin(), ranges.end());
   const auto overlap = std::adjacent_find(ranges.begin(), ranges.end(),
                                           [](const Range& a, const Range& b) { return a.second > b.first; });
-  if (overlap != ranges.end()) {
-    const Range& first = *overlap;
-    const Range& second = *std::next(overlap);
-    return invalid("overlapping segments on tile ", tile.physical_tile, ": 0x", Hex{first.first}, "..0x",
-                   Hex{first.second}, " and 0x", Hex{second.first}, "..0x", Hex{second.second});
-  }
+  if (overlap != ranges.end()) return overlap_error(tile, *overlap, *std::next(overlap));
   return {};
 }
 
-// Rule: tile ids are distinct, every segment lies in the window and holds
-// no more data than its size, and segments do not overlap. Collects the ids.
-Result<void> check_tiles(const std::vector<TileImage>& tiles, TileIds& ids) {
-  ids.reserve(tiles.size());
-  std::vector<Range> ranges;  // scratch space reused across tiles
-  for (const auto& tile : tiles) {
-    if (!ids.insert(tile.physical_tile).second) {
-      return invalid("duplicate physical tile ", tile.physical_tile);
+// Every segment lies in the window and holds no more data than its size;
+// then no two non-empty segments overlap. Compilers emit segments in address
+// order, where neighbours can be compared as they come; any other order is
+// sorted first (`scratch` is reused across tiles for that).
+Result<void> check_tile_segments(const TileImage& tile, std::vector<Range>& scratch) {
+  bool in_order = true;
+  std::optional<Range> previous;
+  std::optional<std::pair<Range, Range>> first_overlap;
+  for (const auto& segment : tile.segments) {
+    if (auto checked = check_segment(tile, segment); !checked) return checked;
+    if (segment.memory_size == 0) continue;
+    const Range range{segment.address, segment.address + segment.memory_size};  // checked not to wrap
+    if (previous && range < *previous) in_order = false;
+    if (previous && in_order && !first_overlap && previous->second > range.first) {
+      first_overlap.emplace(*previous, range);
     }
-    ranges.clear();
-    for (const auto& segment : tile.segments) {
-      if (auto checked = check_segment(tile, segment); !checked) return checked;
-      if (segment.memory_size != 0)
-        ranges.emplace_back(segment.address, segment.address + segment.memory_size);
-    }
-    if (auto checked = check_no_overlap(tile, ranges); !checked) return checked;
+    previous = range;
   }
+  if (!in_order) return check_no_overlap_sorted(tile, scratch);
+  if (first_overlap) return overlap_error(tile, first_overlap->first, first_overlap->second);
   return {};
 }
 
@@ -222,11 +228,11 @@ Result<void> check_host_calls(const HostExchange& exchange, const PageTable& pag
   return {};
 }
 
-Result<void> apply_rules(const Application& app) {
+Result<void> apply_rules(const Application& app, const detail::TileChecks& tiles) {
   if (auto checked = check_tiles_present(app); !checked) return checked;
   if (auto checked = check_device_config_writes(app.device_config_writes); !checked) return checked;
-  TileIds tile_ids;  // once the tile rules pass, the ids of all tiles
-  if (auto checked = check_tiles(app.tiles, tile_ids); !checked) return checked;
+  if (auto checked = tiles.result(); !checked) return checked;
+  const TileIds& tile_ids = tiles.ids();  // the tile rules passed: the ids of all tiles
   if (auto checked = check_profile_plans(app.profile_tiles, tile_ids); !checked) return checked;
   if (auto checked = check_debug_map(app, tile_ids); !checked) return checked;
   if (auto checked = check_bindings(app, tile_ids); !checked) return checked;
@@ -238,8 +244,37 @@ Result<void> apply_rules(const Application& app) {
 
 }  // namespace
 
+namespace detail {
+
+// Rule: tile ids are distinct, every segment lies in the window and holds
+// no more data than its size, and segments do not overlap.
+void TileChecks::check(const TileImage& tile) {
+  if (failure_) return;
+  if (!ids_.insert(tile.physical_tile).second) {
+    failure_ = invalid("duplicate physical tile ", tile.physical_tile).value();
+  } else if (auto checked = check_tile_segments(tile, scratch_); !checked) {
+    failure_ = checked.error();
+  }
+}
+
+Result<void> TileChecks::result() const {
+  if (failure_) return tl::unexpected(*failure_);
+  return {};
+}
+
+Result<void> validate_package(const Application& app, const TileChecks& tiles) {
+  return guarded([&] { return apply_rules(app, tiles); });
+}
+
+}  // namespace detail
+
 Result<void> Application::validate() const {
-  return detail::guarded([&] { return apply_rules(*this); });
+  return detail::guarded([&] {
+    detail::TileChecks tiles;
+    tiles.reserve(this->tiles.size());
+    for (const auto& tile : this->tiles) tiles.check(tile);
+    return apply_rules(*this, tiles);
+  });
 }
 
 namespace {

@@ -16,34 +16,34 @@
 namespace morvex_package::detail {
 namespace {
 
-// From this size on, buffers are mapped pages of their own.
-constexpr std::size_t kMappedBytes = std::size_t{1} << 20;
-
 void* allocate(std::size_t bytes) {
   void* p = std::malloc(std::max<std::size_t>(bytes, 1));
   if (p == nullptr) throw std::bad_alloc();
   return p;
 }
 
-#if MORVEX_PACKAGE_REMAP_PAGES
-void* map_pages(std::size_t bytes) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (p == MAP_FAILED) throw std::bad_alloc();
-  return p;
-}
-#endif
-
 }  // namespace
 
-WordBuffer::WordBuffer(std::size_t bytes) : capacity_(bytes) {
+WordBuffer WordBuffer::allocated(std::size_t bytes) {
+  WordBuffer buffer;
+  buffer.data_ = allocate(bytes);
+  buffer.capacity_ = bytes;
+  return buffer;
+}
+
+WordBuffer WordBuffer::mapped(std::size_t bytes) {
 #if MORVEX_PACKAGE_REMAP_PAGES
-  if (bytes >= kMappedBytes) {
-    data_ = map_pages(bytes);
-    mapped_ = true;
-    return;
-  }
+  WordBuffer buffer;
+  void* p = mmap(nullptr, std::max<std::size_t>(bytes, 1), PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  buffer.data_ = p;
+  buffer.capacity_ = bytes;
+  buffer.mapped_ = true;
+  return buffer;
+#else
+  return allocated(bytes);
 #endif
-  data_ = allocate(bytes);
 }
 
 WordBuffer::WordBuffer(WordBuffer&& other) noexcept
@@ -73,12 +73,6 @@ void WordBuffer::grow(std::size_t bytes) {
     capacity_ = bytes;
     return;
   }
-  if (bytes >= kMappedBytes) {
-    WordBuffer larger(bytes);  // mapped: one copy of less than kMappedBytes
-    if (capacity_ != 0) std::memcpy(larger.data_, data_, capacity_);
-    *this = std::move(larger);
-    return;
-  }
 #endif
   void* p = std::realloc(data_, std::max<std::size_t>(bytes, 1));
   if (p == nullptr) throw std::bad_alloc();
@@ -90,7 +84,7 @@ void WordBuffer::release() noexcept {
   if (data_ == nullptr) return;
 #if MORVEX_PACKAGE_REMAP_PAGES
   if (mapped_) {
-    munmap(data_, capacity_);
+    munmap(data_, std::max<std::size_t>(capacity_, 1));
     data_ = nullptr;
     return;
   }

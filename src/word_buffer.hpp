@@ -9,14 +9,15 @@
 
 namespace morvex_package::detail {
 
-// Grows without copying once large: big buffers are mapped pages that the
-// kernel remaps to a larger size, so growing step by step as bytes arrive
-// costs no more than taking the final size at once. Small buffers come from
-// the allocator. Failures throw std::bad_alloc.
+// Either memory from the allocator, which may recycle memory the process
+// already touched, or mapped pages of its own, which the kernel can remap to
+// a larger size: such a buffer grows step by step as bytes arrive at no more
+// cost than taking the final size at once. Failures throw std::bad_alloc.
 class WordBuffer {
  public:
   WordBuffer() = default;
-  explicit WordBuffer(std::size_t bytes);
+  static WordBuffer allocated(std::size_t bytes);
+  static WordBuffer mapped(std::size_t bytes);
   WordBuffer(WordBuffer&& other) noexcept;
   WordBuffer& operator=(WordBuffer&& other) noexcept;
   WordBuffer(const WordBuffer&) = delete;

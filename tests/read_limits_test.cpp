@@ -321,8 +321,8 @@ TEST_CASE("hostile messages are refused with a message error, from a span and fr
   }
 }
 
-// The first block of a streamed body used to be 64 MiB whatever arrived,
-// so a few bytes claiming tens of megabytes took that much address space.
+// Beyond 32 MiB, memory for a streamed body follows what arrives: a few
+// bytes claiming more may not take that much address space.
 TEST_CASE("a stream takes memory for the bytes that arrive, not for what the table claims") {
   constexpr std::uint32_t kClaimedWords = 6 << 20;  // 48 MiB
   for (const std::size_t sent : {std::size_t{8}, std::size_t{2} << 20}) {

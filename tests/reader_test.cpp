@@ -131,6 +131,19 @@ TEST_CASE("damaged messages: the exact error of each") {
       {"null tiles", [](Root r) { r.disownTiles(); }, invalid("application has no tiles")},
       {"breaks a rule after decoding", [](Root r) { r.getDeviceConfigWrites()[0].setOffset(2); },
        invalid("unaligned or duplicate device configuration write")},
+      // Tiles are checked as they are decoded; that must change no result.
+      {"a tile fault does not hide a later decoding error",
+       [](Root r) {
+         r.getTiles()[0].getSegments()[0].setAddress(0);
+         r.getDebugSymbols()[0].setName(raw_text("\xff"));
+       },
+       utf8(0, 1)},
+      {"an earlier rule is reported before a tile fault",
+       [](Root r) {
+         r.getTiles()[0].getSegments()[0].setAddress(0);
+         r.getDeviceConfigWrites()[0].setOffset(2);
+       },
+       invalid("unaligned or duplicate device configuration write")},
       {"host call stored with zero invocations",
        [](Root r) { r.getHostExchange().getCalls()[0].setInvocations(0); },
        invalid("host call batched has no invocations")},
