@@ -27,13 +27,20 @@ namespace detail {
 namespace {
 
 constexpr std::size_t kWordBytes = sizeof(capnp::word);
-// A streamed message claiming up to this many bytes gets them at once from
-// the allocator, which may recycle memory it already has (no larger block
-// is ever recycled by the system allocator). A larger one gets mapped pages
-// that start at kFirstMappedBytes and double only once the bytes received
-// fill them: a table claiming gigabytes costs next to nothing until the
-// bytes come.
+// Memory for a streamed body follows the bytes that arrive, not the size
+// its segment table claims, so that a few bytes claiming gigabytes cost next
+// to nothing:
+//  - a claim of up to kWholeClaimBytes is taken at once from the allocator,
+//    which may recycle memory the process already has;
+//  - a larger claim of up to kReservedClaimBytes is reserved as address
+//    space whose memory is committed only as the bytes are written;
+//  - a larger claim, or one the system will not reserve (a limited address
+//    space), gets mapped pages that start at kFirstMappedBytes and double
+//    only once the bytes received fill them. Growing them remaps rather
+//    than copies, but moved pages can be slower to reach on some virtual
+//    machines, which is why reserving comes first.
 constexpr std::size_t kWholeClaimBytes = std::size_t{32} << 20;
+constexpr std::size_t kReservedClaimBytes = std::size_t{1} << 30;
 constexpr std::size_t kFirstMappedBytes = std::size_t{1} << 20;
 
 std::uint32_t load_u32(const std::uint8_t* p) {
@@ -85,6 +92,14 @@ std::vector<kj::ArrayPtr<const capnp::word>> carve_segments(const SegmentTable& 
     body += words;
   }
   return segments;
+}
+
+WordBuffer body_buffer(std::size_t total) {
+  if (total <= kWholeClaimBytes) return WordBuffer::allocated(total);
+  if (total <= kReservedClaimBytes) {
+    if (auto reserved = WordBuffer::reserved(total)) return std::move(*reserved);
+  }
+  return WordBuffer::mapped(kFirstMappedBytes);
 }
 
 void read_exactly(kj::InputStream& input, void* buffer, std::size_t bytes, const char* where) {
@@ -144,8 +159,7 @@ std::unique_ptr<ReceivedMessage> ReceivedMessage::from_stream(kj::InputStream& i
   const std::uint64_t body_bytes = table.body_words * kWordBytes;
   if (body_bytes > std::numeric_limits<std::size_t>::max()) fail_capnp("message is too large");
   const auto total = static_cast<std::size_t>(body_bytes);
-  WordBuffer storage =
-      total <= kWholeClaimBytes ? WordBuffer::allocated(total) : WordBuffer::mapped(kFirstMappedBytes);
+  WordBuffer storage = body_buffer(total);
   std::size_t filled = 0;
   while (filled < total) {
     if (filled == storage.capacity()) {

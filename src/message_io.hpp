@@ -6,8 +6,7 @@
 // Reading guards against hostile input in two ways, beside the reader
 // options the library publishes:
 //  - memory for a streamed message follows the bytes actually received,
-//    not what its segment table claims: at most 32 MiB are taken at once,
-//    and beyond that never more than twice what has arrived;
+//    not what its segment table claims (see body_buffer in the source);
 //  - the work of decoding is bounded by the size of the message received:
 //    a read may traverse at most kWorkPerWord words for each word of the
 //    message plus kWorkSlackWords, so a few bytes that claim a huge list of

@@ -46,6 +46,22 @@ WordBuffer WordBuffer::mapped(std::size_t bytes) {
 #endif
 }
 
+std::optional<WordBuffer> WordBuffer::reserved(std::size_t bytes) {
+#if MORVEX_PACKAGE_REMAP_PAGES
+  void* p = mmap(nullptr, std::max<std::size_t>(bytes, 1), PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) return std::nullopt;
+  WordBuffer buffer;
+  buffer.data_ = p;
+  buffer.capacity_ = bytes;
+  buffer.mapped_ = true;
+  return buffer;
+#else
+  (void)bytes;
+  return std::nullopt;
+#endif
+}
+
 WordBuffer::WordBuffer(WordBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       capacity_(std::exchange(other.capacity_, 0)),

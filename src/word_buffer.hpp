@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include <capnp/common.h>
 
@@ -11,13 +12,15 @@ namespace morvex_package::detail {
 
 // Either memory from the allocator, which may recycle memory the process
 // already touched, or mapped pages of its own, which the kernel can remap to
-// a larger size: such a buffer grows step by step as bytes arrive at no more
-// cost than taking the final size at once. Failures throw std::bad_alloc.
+// a larger size without copying. Failures throw std::bad_alloc.
 class WordBuffer {
  public:
   WordBuffer() = default;
   static WordBuffer allocated(std::size_t bytes);
   static WordBuffer mapped(std::size_t bytes);
+  // Address space for `bytes` whose memory is committed only as it is
+  // written; nothing when the system will not hand out that much.
+  static std::optional<WordBuffer> reserved(std::size_t bytes);
   WordBuffer(WordBuffer&& other) noexcept;
   WordBuffer& operator=(WordBuffer&& other) noexcept;
   WordBuffer(const WordBuffer&) = delete;
