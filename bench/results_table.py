@@ -30,10 +30,12 @@ def main(bench_json, memory_lines):
         what, target = TARGETS[name[0]]
         digits = 2 if b["lib_ms"] < 10 else 1
         rows.append((what, name[1], f'{b["lib_ms"]:.{digits}f}', f'{b["floor_ms"]:.1f}', b["ratio"], target))
-    for b in run["benchmarks"]:
-        if b["name"] == "validate_growth/W2_BigO":
-            rows.append(("Application::validate growth (W2, 92 to 1472 tiles)", "W2",
-                         f'{b["cpu_coefficient"]:.2f} N log N', "", None, None))
+    growth = [b for b in run["benchmarks"]
+              if b["name"].startswith("validate_growth/W2/") and "ns_per_segment" in b]
+    if growth:
+        per_segment = ", ".join(f'{b["ns_per_segment"] * 1e9:.1f}' for b in growth)
+        tiles = ", ".join(b["name"].split("/")[-1] for b in growth)
+        rows.append((f"Application::validate, ns per segment at {tiles} tiles", "W2", per_segment, "", None, None))
     with open(memory_lines) as f:
         for line in f:
             m = re.match(r"(\w+) peak_MiB=([\d.]+) idle_MiB=([\d.]+) package_MiB=([\d.]+) ratio=([\d.]+)", line)
