@@ -1,7 +1,7 @@
 // Every library operation at device scale, each against its floor on the
 // same data in the same run. Each benchmark times the library (its reported
 // time) and the floor in alternating order and reports:
-//   ratio            geometric mean of library time / floor time per round
+//   ratio            library time / floor time, order effects cancelled
 //   lib_ms           median library time
 //   floor_ms         median floor time
 //   lib_fresh_MiB    fresh memory the library path touched (first-touch
@@ -59,15 +59,15 @@ double median(std::vector<double> values) {
 
 // Whichever path runs second in a round meets the memory the first one has
 // just handed back, so the order of the two matters. Rounds alternate the
-// order, their number is even, and the ratio is the geometric mean of the
-// rounds' ratios, in which an order effect cancels out. A first round, not
-// counted, warms both paths up.
+// order, and the ratio is the geometric mean of the median ratio of the
+// rounds run in each order: an order effect cancels out, and a stray slow
+// round does not count. A first round, not counted, warms both paths up.
 template <class Lib, class Floor>
 void compare(benchmark::State& state, Lib lib, Floor floor) {
   measure(floor);
   measure(lib);
   std::vector<double> lib_times, floor_times, lib_fresh, floor_fresh;
-  double log_ratio_sum = 0;
+  std::vector<double> ratios[2];  // by order: floor first, library first
   bool floor_first = true;
   for (auto _ : state) {
     Sample lib_sample{};
@@ -79,15 +79,15 @@ void compare(benchmark::State& state, Lib lib, Floor floor) {
       lib_sample = measure(lib);
       floor_sample = measure(floor);
     }
+    ratios[floor_first ? 0 : 1].push_back(lib_sample.seconds / floor_sample.seconds);
     floor_first = !floor_first;
     state.SetIterationTime(lib_sample.seconds);
     lib_times.push_back(lib_sample.seconds);
     floor_times.push_back(floor_sample.seconds);
     lib_fresh.push_back(lib_sample.fresh_mib);
     floor_fresh.push_back(floor_sample.fresh_mib);
-    log_ratio_sum += std::log(lib_sample.seconds / floor_sample.seconds);
   }
-  state.counters["ratio"] = std::exp(log_ratio_sum / static_cast<double>(lib_times.size()));
+  state.counters["ratio"] = std::sqrt(median(ratios[0]) * median(ratios[1]));
   state.counters["lib_ms"] = median(lib_times) * 1e3;
   state.counters["floor_ms"] = median(floor_times) * 1e3;
   state.counters["lib_fresh_MiB"] = median(lib_fresh);
@@ -186,8 +186,8 @@ void validate_growth(benchmark::State& state) {
   const auto segments = static_cast<std::int64_t>(tiles) * 256;
   state.SetComplexityN(segments);
   state.counters["ns_per_segment"] =
-      benchmark::Counter(static_cast<double>(segments), benchmark::Counter::kIsIterationInvariantRate |
-                                                            benchmark::Counter::kInvert);
+      benchmark::Counter(static_cast<double>(segments),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void tile_images(benchmark::State& state) {
@@ -228,49 +228,34 @@ void report_read(benchmark::State& state) {
       state, [&] { return must(ProfileReport::read(bytes)); }, [&] { return raw_read_report_flat(bytes); });
 }
 
-constexpr int kRounds = 8;  // even: both orders equally often
+// Rounds per comparison: even, so both orders run equally often, and more
+// of them where one round is short and noisy.
+constexpr int kLongRounds = 8;
+constexpr int kShortRounds = 32;
 
-#define MORVEX_PAIRED(name, ...) \
-  BENCHMARK_CAPTURE(name, __VA_ARGS__)->UseManualTime()->Iterations(kRounds)->Unit(benchmark::kMillisecond)
+benchmark::internal::Benchmark* paired(benchmark::internal::Benchmark* b, int rounds) {
+  return b->UseManualTime()->Iterations(rounds)->Unit(benchmark::kMillisecond);
+}
 
-MORVEX_PAIRED(write_package, W1, w1);
-MORVEX_PAIRED(write_package, W2, w2);
-MORVEX_PAIRED(read_span, W1, w1);
-MORVEX_PAIRED(read_span, W2, w2);
-MORVEX_PAIRED(read_stream, W1, w1);
-MORVEX_PAIRED(read_stream, W2, w2);
-BENCHMARK(validate_share)
-    ->Name("validate_share/W1")
-    ->UseManualTime()
-    ->Iterations(kRounds)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(validate_growth)
-    ->Name("validate_growth/W2")
-    ->Arg(2944)
-    ->Arg(5888)
-    ->Arg(11776)
-    ->Complexity(benchmark::oNLogN)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(tile_images)
-    ->Name("tile_image_all/W1")
-    ->UseManualTime()
-    ->Iterations(kRounds)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(profile_decoding)
-    ->Name("profile_report/W3")
-    ->UseManualTime()
-    ->Iterations(kRounds)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(report_write)
-    ->Name("report_write/W3")
-    ->UseManualTime()
-    ->Iterations(kRounds)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(report_read)
-    ->Name("report_read_span/W3")
-    ->UseManualTime()
-    ->Iterations(kRounds)
-    ->Unit(benchmark::kMillisecond);
+const auto* const kRegistered = [] {
+  paired(benchmark::RegisterBenchmark("write_package/W1", write_package, w1), kLongRounds);
+  paired(benchmark::RegisterBenchmark("write_package/W2", write_package, w2), kLongRounds);
+  paired(benchmark::RegisterBenchmark("read_span/W1", read_span, w1), kShortRounds);
+  paired(benchmark::RegisterBenchmark("read_span/W2", read_span, w2), kShortRounds);
+  paired(benchmark::RegisterBenchmark("read_stream/W1", read_stream, w1), kLongRounds);
+  paired(benchmark::RegisterBenchmark("read_stream/W2", read_stream, w2), kShortRounds);
+  paired(benchmark::RegisterBenchmark("validate_share/W1", validate_share), kLongRounds);
+  benchmark::RegisterBenchmark("validate_growth/W2", validate_growth)
+      ->Arg(2944)
+      ->Arg(5888)
+      ->Arg(11776)
+      ->Complexity(benchmark::oNLogN)
+      ->Unit(benchmark::kMillisecond);
+  paired(benchmark::RegisterBenchmark("tile_image_all/W1", tile_images), kShortRounds);
+  paired(benchmark::RegisterBenchmark("profile_report/W3", profile_decoding), kLongRounds);
+  paired(benchmark::RegisterBenchmark("report_write/W3", report_write), kLongRounds);
+  return paired(benchmark::RegisterBenchmark("report_read_span/W3", report_read), kShortRounds);
+}();
 
 }  // namespace
 }  // namespace morvex_package::bench
