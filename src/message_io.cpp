@@ -12,6 +12,7 @@
 
 #include "checked_math.hpp"
 #include "failure.hpp"
+#include "little_endian.hpp"
 #include "text_format.hpp"
 
 namespace morvex_package {
@@ -43,11 +44,6 @@ constexpr std::size_t kWholeClaimBytes = std::size_t{32} << 20;
 constexpr std::size_t kReservedClaimBytes = std::size_t{1} << 30;
 constexpr std::size_t kFirstMappedBytes = std::size_t{1} << 20;
 
-std::uint32_t load_u32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The segment table: how many segments, and each one's size in words.
 struct SegmentTable {
   std::vector<std::uint32_t> segment_words;
@@ -60,7 +56,7 @@ struct SegmentTable {
 // Number of segments from the table's first four bytes, refusing tables
 // longer than a reader accepts.
 std::size_t segment_count(const std::uint8_t* first_word) {
-  const std::uint64_t count = std::uint64_t{load_u32(first_word)} + 1;
+  const std::uint64_t count = std::uint64_t{load_le32(first_word)} + 1;
   if (count > kMaxSegments) fail_capnp(concat("message has too many segments (", count, ")"));
   return static_cast<std::size_t>(count);
 }
@@ -76,7 +72,7 @@ SegmentTable parse_table(const std::uint8_t* bytes, std::size_t count) {
   table.table_bytes = table_bytes_for(count);
   table.segment_words.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t words = load_u32(bytes + 4 + 4 * i);
+    const std::uint32_t words = load_le32(bytes + 4 + 4 * i);
     table.segment_words.push_back(words);
     table.body_words += words;  // at most 512 * 2^32: cannot overflow
   }

@@ -9,6 +9,7 @@
 
 #include "checked_math.hpp"
 #include "failure.hpp"
+#include "little_endian.hpp"
 #include "text_format.hpp"
 
 namespace morvex_package {
@@ -62,19 +63,14 @@ Result<std::pair<std::size_t, std::size_t>> counter_range(const TileProfilePlan&
   return std::pair{static_cast<std::size_t>(*start), *end};
 }
 
-std::uint32_t load_counter(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // Step i runs from counter i to counter i + 1.
 TileProfile pair_samples(const TileProfilePlan& plan, const std::uint8_t* counters) {
   TileProfile profile{.physical_tile = plan.physical_tile, .samples = {}};
   profile.samples.reserve(plan.steps.size());
-  std::uint32_t start = load_counter(counters);
+  std::uint32_t start = detail::load_le32(counters);
   for (const auto& step : plan.steps) {
     counters += kCounterBytes;
-    const std::uint32_t end = load_counter(counters);
+    const std::uint32_t end = detail::load_le32(counters);
     profile.samples.push_back(CycleSample{.step = step, .start_cycle = start, .end_cycle = end});
     start = end;
   }
